@@ -16,11 +16,15 @@
 
 #include "Sites.h"
 #include "platform/Application.h"
+#include "platform/AnsiText.h"
 #include "platform/BusyCursor.h"
+#include "platform/Clock.h"
 #include "platform/Dialogs.h"
 #include "platform/Error.h"
+#include "platform/FileStream.h"
 #include "platform/HttpClient.h"
 #include "platform/ListBox.h"
+#include "platform/Picture.h"
 #include "platform/WebBrowser.h"
 
 using platform::Application::Dispatch;
@@ -458,8 +462,24 @@ void TForm1::Walk(void (platform::WebBrowser::*step)())
 
 void TForm1::Image1MouseDown()
 {
+    WebBrowser1->NavigateWeb(platform::AnsiText::ToUnicode(CmUrl));
 }
 
 void TForm1::Timer1Timer()
 {
+    platform::BusyCursor busy;
+    const int minute = platform::Clock::Now().time().minute();
+    const QString slot = QString::number(minute / 3);
+    Label1->setText(slot);
+    const QString picture = AuthorSite + QStringLiteral("/cm/kalu/") + slot + QStringLiteral(".jpg");
+    {
+        // Emptied before the request; closed on every way out.
+        platform::FileStream file(BannerFile, platform::FileStream::Mode::Create);
+        IdHTTP1->Get(picture, file);
+        file.Close();
+    }
+    Image1->setPixmap(QPixmap::fromImage(platform::Picture::LoadFromFile(BannerFile)));
+    Image1->show();
+    const QString target = AuthorSite + QStringLiteral("/cm/kalu/cm") + slot + QStringLiteral(".txt");
+    CmUrl = IdHTTP1->Get(target);
 }

@@ -30,6 +30,8 @@ public:
     static constexpr int BrowserTop = 80;
     static constexpr int StartPauseMs = 4500;
     static constexpr int TimerIntervalMs = 60000;
+    // Relative: it lies in the working folder of the moment.
+    static inline const QString BannerFile = QStringLiteral("kalumain.jpg");
 
     explicit TForm1(QWidget *parent = nullptr);
     ~TForm1() override;

@@ -42,19 +42,52 @@ void WebBrowser::resizeEvent(QResizeEvent *event)
     m_view->setGeometry(rect());
 }
 
-void WebBrowser::Navigate(const QString &address)
+namespace {
+
+// Long garbage from the net stays readable in a report.
+QString shown(const QString &text)
 {
-    // Texts downloaded from the net often end in CR LF; the engine would send
-    // those as %0D%0A. An empty text would add an about:blank entry.
+    constexpr qsizetype most = 200;
+    return text.size() <= most ? text : text.left(most) + QStringLiteral("…");
+}
+
+// Texts downloaded from the net often end in CR LF; the engine would send
+// those as %0D%0A. Null for an empty text, which would add an about:blank entry.
+QUrl parse(const QString &address)
+{
     const QString text = address.trimmed();
     if (text.isEmpty())
-        return;
+        return {};
     const QUrl url(text, QUrl::StrictMode);
     if (!url.isValid())
-        throw Error(QStringLiteral("アドレスが正しくありません: ") + text + QStringLiteral(" (")
+        throw Error(QStringLiteral("アドレスが正しくありません: ") + shown(text) + QStringLiteral(" (")
                     + url.errorString() + u')');
     if (url.isRelative())
-        throw Error(QStringLiteral("アドレスにスキームがありません: ") + text);
+        throw Error(QStringLiteral("アドレスにスキームがありません: ") + shown(text));
+    return url;
+}
+
+} // namespace
+
+void WebBrowser::Navigate(const QString &address)
+{
+    const QUrl url = parse(address);
+    if (url.isEmpty())
+        return;
+    emit Navigating(url);
+    m_view->load(url);
+}
+
+void WebBrowser::NavigateWeb(const QString &address)
+{
+    const QUrl url = parse(address);
+    if (url.isEmpty())
+        return;
+    const QString scheme = url.scheme().toLower();
+    if (scheme != u"http" && scheme != u"https")
+        throw Error(QStringLiteral("http または https のアドレスではないので開きません: ")
+                    + shown(address.trimmed()));
+    emit Navigating(url);
     m_view->load(url);
 }
 

@@ -22,11 +22,18 @@ public:
     // space and line breaks are dropped; an empty address opens nothing. An
     // address the engine cannot take throws platform::Error saying why.
     void Navigate(const QString &address);
+    // Navigate for addresses that came from the net: anything but an http or
+    // https address (javascript:, file:, data: ...) throws and opens nothing.
+    void NavigateWeb(const QString &address);
     // Throw platform::Error when the history has no entry to go to.
     void GoBack();
     void GoForward();
 
     QWebEngineView *View() const { return m_view; }
+
+signals:
+    // An address was handed to the engine.
+    void Navigating(const QUrl &url);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;

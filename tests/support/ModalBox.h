@@ -3,7 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
-#include <QPointer>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
@@ -38,7 +38,7 @@ inline void closeNextBox(SeenBox &seen, int key = Qt::Key_Return)
         seen.icon = box->icon();
         for (QAbstractButton *b : box->buttons())
             seen.buttons << b->text().remove(u'&');
-        seen.defaultIsOk = box->defaultButton() == box->button(QMessageBox::Ok);
+        seen.defaultIsOk = static_cast<QAbstractButton *>(box->defaultButton()) == box->button(QMessageBox::Ok);
         seen.escapeIsOk = box->escapeButton() == box->button(QMessageBox::Ok);
         seen.geometry = box->frameGeometry();
         QTest::keyClick(box, Qt::Key(key));
