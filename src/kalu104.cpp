@@ -1,0 +1,52 @@
+// The program's entry and its start-up order.
+
+#include <QApplication>
+#include <QIcon>
+
+#include "Unit1.h"
+#include "Unit2.h"
+#include "platform/Application.h"
+
+namespace {
+
+// The program reads no command line: the engine gets the program's name and
+// the switches the program itself decides.
+char programName[] = "kalu";
+char *engineArguments[] = {programName, nullptr};
+int engineArgumentCount = 1;
+
+} // namespace
+
+int main(int, char **)
+{
+    // Qt WebEngine shares its GL contexts with the widgets; it must be set
+    // before the application object exists.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(engineArgumentCount, engineArguments);
+    platform::Application::Initialize(app);
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/kalu.png")));
+
+    // Unit2's start step: the message window, fetched, shown and painted
+    // before the main window exists. Nothing owns it; it stays up for the run.
+    TForm2 *startupWindow = ShowStartupWindow();
+
+    // The main window: its create handler pauses, places it at (1, 1) and
+    // opens the first guide, all before it is shown.
+    auto *form1 = new TForm1;
+    // A second message window, never shown: its creation fetches the message
+    // again through its own client.
+    auto *form2 = new TForm2;
+    Form2 = form2;
+
+    form1->show();
+    form1->raise();
+    form1->activateWindow();
+    QApplication::exec();
+
+    // Owned windows go in the reverse order of their creation.
+    delete form2;
+    delete form1;
+    // The unowned message window goes with the process, after the owned ones.
+    delete startupWindow;
+    return 0;
+}
