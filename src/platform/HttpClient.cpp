@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <exception>
 #include <mutex>
 
@@ -26,7 +27,8 @@ namespace {
 //   curl code                                 Winsock number
 //   COULDNT_RESOLVE_HOST                      11001 Host not found.
 //   COULDNT_CONNECT                           from errno, else 10061
-//   OPERATION_TIMEDOUT (connect, stall)       10060 Connection timed out.
+//   OPERATION_TIMEDOUT (connecting)           10060 Connection timed out.
+//   ABORTED_BY_CALLBACK after a stall         10060 Connection timed out.
 //   SEND_ERROR, RECV_ERROR                    from errno, else 10054
 //   PARTIAL_FILE (body shorter than told)     10054 Connection reset by peer.
 //   GOT_NOTHING (closed before any reply)     10054 Connection reset by peer.
@@ -94,9 +96,16 @@ public:
 
 struct HttpClient::Impl
 {
+    using Clock = std::chrono::steady_clock;
+
+    CURLM *multi = nullptr;
     CURL *curl = nullptr;
     curl_slist *headers = nullptr;
     char detail[CURL_ERROR_SIZE] = {};
+    std::chrono::milliseconds stallTimeout = defaultStall;
+    std::chrono::milliseconds transferTimeout = defaultTransfer;
+    static inline std::chrono::milliseconds defaultStall{30000};
+    static inline std::chrono::milliseconds defaultTransfer{60000};
 
     // The transfer under way.
     Stream *sink = nullptr;
@@ -108,19 +117,32 @@ struct HttpClient::Impl
     bool refused = false;
     bool tooLarge = false;
     std::exception_ptr sinkError;
+    // The stall clock: it runs from the moment the connection is up.
+    bool connected = false;
+    bool stalled = false;
+    Clock::time_point connectedAt;
+    Clock::time_point lastByte;
+
+    // When the next limit falls due, once connected.
+    Clock::time_point Due() const { return std::min(lastByte + stallTimeout, connectedAt + transferTimeout); }
 
     ~Impl()
     {
         if (curl)
             curl_easy_cleanup(curl);
+        if (multi)
+            curl_multi_cleanup(multi);
         curl_slist_free_all(headers);
     }
 
     void Perform(const QString &url, Stream &stream, std::size_t maxBytes);
+    CURLcode Transfer();
     QString FailureText(CURLcode result, const QString &url) const;
 
     static size_t OnHeader(char *data, size_t, size_t size, void *self);
     static size_t OnBody(char *data, size_t, size_t size, void *self);
+    static int OnConnected(void *self, char *, char *, int, int);
+    static int OnProgress(void *self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
 };
 
 // curl hands over one complete header line per call, the status lines of
@@ -129,6 +151,7 @@ struct HttpClient::Impl
 size_t HttpClient::Impl::OnHeader(char *data, size_t, size_t size, void *self)
 {
     auto *d = static_cast<Impl *>(self);
+    d->lastByte = Clock::now();
     const QByteArrayView line(data, qsizetype(size));
     if (line.startsWith("HTTP/")) {
         d->statusLine = line.toByteArray();
@@ -167,6 +190,7 @@ size_t HttpClient::Impl::OnHeader(char *data, size_t, size_t size, void *self)
 size_t HttpClient::Impl::OnBody(char *data, size_t, size_t size, void *self)
 {
     auto *d = static_cast<Impl *>(self);
+    d->lastByte = Clock::now();
     if (size > d->limit - d->written) {
         d->tooLarge = true;
         return 0;
@@ -181,6 +205,63 @@ size_t HttpClient::Impl::OnBody(char *data, size_t, size_t size, void *self)
     return size;
 }
 
+// Called once the connection is up (new or reused), before the request goes
+// out: from here on silence counts as a stall. Until then curl's own connect
+// time-out rules, as the system's would.
+int HttpClient::Impl::OnConnected(void *self, char *, char *, int, int)
+{
+    auto *d = static_cast<Impl *>(self);
+    if (!d->connected)
+        d->connectedAt = Clock::now();
+    d->connected = true;
+    d->lastByte = Clock::now();
+    return CURL_PREREQFUNC_OK;
+}
+
+// Header lines (once complete) and body pieces move the clock; curl calls this
+// on every turn of Transfer's loop, the silent ones included. A non-zero
+// return makes curl stop with CURLE_ABORTED_BY_CALLBACK.
+int HttpClient::Impl::OnProgress(void *self, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    auto *d = static_cast<Impl *>(self);
+    if (d->connected && Clock::now() >= d->Due()) {
+        d->stalled = true;
+        return 1;
+    }
+    return 0;
+}
+
+// curl_easy_perform wakes up only once a second while the line is silent, so
+// this loop drives the transfer and sleeps exactly until a stall would be due.
+CURLcode HttpClient::Impl::Transfer()
+{
+    CURLMcode status = curl_multi_add_handle(multi, curl);
+    CURLcode result = CURLE_OK;
+    while (status == CURLM_OK) {
+        int running = 0;
+        status = curl_multi_perform(multi, &running);
+        if (status != CURLM_OK)
+            break;
+        if (!running) {
+            int queued = 0;
+            const CURLMsg *message = curl_multi_info_read(multi, &queued);
+            result = message && message->msg == CURLMSG_DONE ? message->data.result : CURLE_GOT_NOTHING;
+            break;
+        }
+        // curl shortens the wait for timers of its own (the connect time-out).
+        std::chrono::milliseconds wait(1000);
+        if (connected) {
+            const auto due = std::chrono::ceil<std::chrono::milliseconds>(Due() - Clock::now());
+            wait = std::clamp(due, std::chrono::milliseconds(0), wait);
+        }
+        status = curl_multi_poll(multi, nullptr, 0, int(wait.count()), nullptr);
+    }
+    curl_multi_remove_handle(multi, curl);
+    if (status != CURLM_OK)
+        throw Error(QString::fromUtf8(curl_multi_strerror(status)));
+    return result;
+}
+
 void HttpClient::Impl::Perform(const QString &url, Stream &stream, std::size_t maxBytes)
 {
     BusyCursor busy;
@@ -189,15 +270,18 @@ void HttpClient::Impl::Perform(const QString &url, Stream &stream, std::size_t m
     written = 0;
     statusLine.clear();
     inHeaders = hasLocation = refused = tooLarge = false;
+    connected = stalled = false;
     sinkError = nullptr;
     detail[0] = '\0';
 
     curl_easy_setopt(curl, CURLOPT_URL, url.toUtf8().constData());
-    const CURLcode result = curl_easy_perform(curl);
+    const CURLcode result = Transfer();
     if (result == CURLE_OK)
         return;
     if (sinkError)
         std::rethrow_exception(sinkError);
+    if (stalled)
+        throw Error(socketError(10060));
     if (refused)
         throw Error(AnsiText::ToUnicode(statusLine));
     if (tooLarge)
@@ -236,8 +320,9 @@ HttpClient::HttpClient()
         if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK)
             throw Error(u"HTTP クライアントを初期化できません。"_s);
     });
+    d->multi = curl_multi_init();
     d->curl = curl_easy_init();
-    if (!d->curl)
+    if (!d->multi || !d->curl)
         throw Error(u"HTTP クライアントを初期化できません。"_s);
 
     // Set by hand: CURLOPT_ACCEPT_ENCODING, even "identity", would make curl
@@ -260,9 +345,11 @@ HttpClient::HttpClient()
     curl_easy_setopt(c, CURLOPT_HTTP_CONTENT_DECODING, 0L);
     // No signals: the GUI thread blocks here while Qt's other threads run.
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    // A stall ends the fetch; connecting keeps curl's default limit.
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    SetStallTimeout(std::chrono::seconds(30));
+    curl_easy_setopt(c, CURLOPT_PREREQFUNCTION, &Impl::OnConnected);
+    curl_easy_setopt(c, CURLOPT_PREREQDATA, d.get());
+    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &Impl::OnProgress);
+    curl_easy_setopt(c, CURLOPT_XFERINFODATA, d.get());
     curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &Impl::OnHeader);
     curl_easy_setopt(c, CURLOPT_HEADERDATA, d.get());
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &Impl::OnBody);
@@ -283,11 +370,20 @@ QByteArray HttpClient::Get(const QString &url)
     return buffer.bytes;
 }
 
-// curl measures stalls in whole seconds (below 1 B/s for that long): round up.
 void HttpClient::SetStallTimeout(std::chrono::milliseconds timeout)
 {
-    const auto seconds = std::chrono::ceil<std::chrono::seconds>(timeout).count();
-    curl_easy_setopt(d->curl, CURLOPT_LOW_SPEED_TIME, long(std::max<decltype(seconds)>(seconds, 1)));
+    d->stallTimeout = timeout;
+}
+
+void HttpClient::SetTransferTimeout(std::chrono::milliseconds timeout)
+{
+    d->transferTimeout = timeout;
+}
+
+void HttpClient::SetDefaultTimeouts(std::chrono::milliseconds stall, std::chrono::milliseconds transfer)
+{
+    Impl::defaultStall = stall;
+    Impl::defaultTransfer = transfer;
 }
 
 } // namespace platform

@@ -37,9 +37,16 @@ public:
     // Returns the whole body, byte for byte.
     QByteArray Get(const QString &url);
 
-    // No byte for this long fails the fetch with 10060. 30 s; tests shorten it.
-    // Counted in whole seconds, rounded up.
+    // No byte for this long, once connected, fails the fetch with 10060.
+    // 30 s; tests shorten it. Connecting keeps curl's own limit.
     void SetStallTimeout(std::chrono::milliseconds timeout);
+    // A fetch that, once connected, is still going after this long fails with
+    // 10060 too: a peer trickling a byte at a time must not hold the window
+    // for good. 60 s; tests shorten it.
+    void SetTransferTimeout(std::chrono::milliseconds timeout);
+    // The two limits of clients made from now on (for tests of windows that
+    // fetch while they are being built).
+    static void SetDefaultTimeouts(std::chrono::milliseconds stall, std::chrono::milliseconds transfer);
 
 private:
     struct Impl;

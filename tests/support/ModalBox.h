@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -23,7 +24,9 @@ struct SeenBox
 // Closes the next modal message box from inside its own loop with the given
 // key and records what it held. It polls from a timer: a blocking wait would
 // sit below the box's loop on the stack and never return.
-inline void closeNextBox(SeenBox &seen, int key = Qt::Key_Return)
+// Returns the poller, which deletes itself once it has closed a box; a
+// caller that may see no box at all stops it through the returned pointer.
+inline QPointer<QTimer> closeNextBox(SeenBox &seen, int key = Qt::Key_Return)
 {
     auto *poll = new QTimer;
     QObject::connect(poll, &QTimer::timeout, [poll, &seen, key] {
@@ -44,4 +47,22 @@ inline void closeNextBox(SeenBox &seen, int key = Qt::Key_Return)
         QTest::keyClick(box, Qt::Key(key));
     });
     poll->start(10);
+    return poll;
 }
+
+// Closes the boxes that come up while it lives, recording the first.
+class BoxCloser
+{
+public:
+    explicit BoxCloser(SeenBox &seen, int key = Qt::Key_Return) : m_poll(closeNextBox(seen, key)) {}
+    ~BoxCloser()
+    {
+        if (m_poll)
+            m_poll->deleteLater();
+    }
+    BoxCloser(const BoxCloser &) = delete;
+    BoxCloser &operator=(const BoxCloser &) = delete;
+
+private:
+    QPointer<QTimer> m_poll;
+};
