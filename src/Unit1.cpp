@@ -28,6 +28,8 @@
 #include "platform/WebBrowser.h"
 
 using platform::Application::Dispatch;
+using platform::Application::PGothic;
+using platform::Application::Gothic;
 using platform::Application::Handler;
 
 TForm1 *Form1 = nullptr;
@@ -38,15 +40,7 @@ namespace {
 
 const QColor Green(0, 128, 0);
 
-const QString PGothic = QStringLiteral("ＭＳ Ｐゴシック");
-const QString Gothic = QStringLiteral("ＭＳ ゴシック");
 
-QFont Face(const QString &family, int pixels)
-{
-    QFont font(family);
-    font.setPixelSize(pixels);
-    return font;
-}
 
 // The caption's blanks push the credit to the right of the title bar.
 const QString Caption = QStringLiteral("ポルカミーナ応援隊_番組表閲覧プログラム") + QChar(0x3000)
@@ -233,7 +227,7 @@ TForm1::TForm1(QWidget *parent)
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(Caption);
     setWindowIcon(QIcon(QStringLiteral(":/kalu32.png")));
-    setFont(Face(PGothic, 12));
+    setFont(platform::Application::Font(PGothic, 12));
     QPalette green = palette();
     green.setColor(QPalette::Window, Green);
     setPalette(green);
@@ -274,7 +268,7 @@ TForm1::TForm1(QWidget *parent)
     ListBox1 = new platform::ListBox(this);
     ListBox1->setObjectName(QStringLiteral("ListBox1"));
     ListBox1->setGeometry(8, 0, 481, 73);
-    ListBox1->setFont(Face(Gothic, 13));
+    ListBox1->setFont(platform::Application::Font(Gothic, 13));
     ListBox1->setFrameShape(QFrame::NoFrame);
     ListBox1->setViewMode(QListView::ListMode);
     ListBox1->setFlow(QListView::TopToBottom);
@@ -301,7 +295,7 @@ TForm1::TForm1(QWidget *parent)
         this->*b.member = button;
         button->setObjectName(QString::fromLatin1(b.name));
         button->setGeometry(b.geometry);
-        button->setFont(Face(b.face, b.fontPixels));
+        button->setFont(platform::Application::Font(b.face, b.fontPixels));
         if (b.hint)
             platform::Application::SetHint(button, QString::fromUtf16(b.hint));
         if (b.handCursor)

@@ -24,6 +24,8 @@
 #include "platform/Picture.h"
 
 using platform::Application::Dispatch;
+using platform::Application::PGothic;
+using platform::Application::Pop;
 
 TForm2 *Form2 = nullptr;
 
@@ -31,8 +33,6 @@ namespace {
 
 // The layout, in the order of the members.
 const QString WindowCaption = QStringLiteral("Form2");
-const QString PGothic = QStringLiteral("ＭＳ Ｐゴシック");
-const QString Pop = QStringLiteral("ＤＦPOP1体W9");
 constexpr int WindowFontPixels = 12;
 
 constexpr int BevelWidth = 5;
@@ -55,12 +55,6 @@ const QColor Green(0, 128, 0);
 
 const QString MessagePath = QStringLiteral("/cm/kalu/kalumsg.txt");
 
-QFont Face(const QString &family, int pixels)
-{
-    QFont font(family);
-    font.setPixelSize(pixels);
-    return font;
-}
 
 // A white panel with a raised outer bevel: highlight on the top and left
 // edges, shadow on the bottom and right, each ring one pixel in from the last.
@@ -100,7 +94,7 @@ QLabel *MakeLabel(QWidget *parent, const char *name, QPoint position, const QStr
 {
     auto *label = new QLabel(text, parent);
     label->setObjectName(QString::fromLatin1(name));
-    label->setFont(Face(Pop, pixels));
+    label->setFont(platform::Application::Font(Pop, pixels));
     QPalette colours = label->palette();
     colours.setColor(QPalette::WindowText, Green);
     colours.setColor(QPalette::Window, Qt::white);
@@ -146,7 +140,7 @@ TForm2::TForm2(QWidget *parent)
     // Only the main window's closing ends the program.
     setAttribute(Qt::WA_QuitOnClose, false);
     setWindowTitle(WindowCaption);
-    setFont(Face(PGothic, WindowFontPixels));
+    setFont(platform::Application::Font(PGothic, WindowFontPixels));
     QPalette window = palette();
     window.setColor(QPalette::Window, window.color(QPalette::Base));
     setPalette(window);
@@ -166,7 +160,7 @@ TForm2::TForm2(QWidget *parent)
     Memo1 = new QPlainTextEdit(Panel1);
     Memo1->setObjectName(QStringLiteral("Memo1"));
     Memo1->setGeometry(Memo1Geometry);
-    Memo1->setFont(Face(PGothic, Memo1FontPixels));
+    Memo1->setFont(platform::Application::Font(PGothic, Memo1FontPixels));
     Memo1->setFrameShape(QFrame::NoFrame);
     Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

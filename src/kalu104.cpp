@@ -22,6 +22,8 @@ int main(int, char **)
     // Qt WebEngine shares its GL contexts with the widgets; it must be set
     // before the application object exists.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // The program keeps nothing between runs, not even compiled shaders.
+    QCoreApplication::setAttribute(Qt::AA_DisableShaderDiskCache);
     QApplication app(engineArgumentCount, engineArguments);
     platform::Application::Initialize(app);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/kalu.png")));

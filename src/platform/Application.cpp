@@ -80,9 +80,16 @@ void Initialize(QApplication &app)
 
     // The layouts name Windows faces; these are metric-compatible or close.
     const QString fallback = QStringLiteral("Noto Sans CJK JP");
-    QFont::insertSubstitutions(QStringLiteral("ＭＳ Ｐゴシック"), {QStringLiteral("IPAPGothic"), fallback});
-    QFont::insertSubstitutions(QStringLiteral("ＭＳ ゴシック"), {QStringLiteral("IPAGothic"), fallback});
-    QFont::insertSubstitutions(QStringLiteral("ＤＦPOP1体W9"), {QStringLiteral("RocknRoll One"), fallback});
+    QFont::insertSubstitutions(PGothic, {QStringLiteral("IPAPGothic"), fallback});
+    QFont::insertSubstitutions(Gothic, {QStringLiteral("IPAGothic"), fallback});
+    QFont::insertSubstitutions(Pop, {QStringLiteral("RocknRoll One"), fallback});
+}
+
+QFont Font(const QString &family, int pixels)
+{
+    QFont font(family);
+    font.setPixelSize(pixels);
+    return font;
 }
 
 void SetHint(QWidget *control, const QString &hint)

@@ -7,6 +7,7 @@
 #include <utility>
 
 class QApplication;
+class QFont;
 class QWidget;
 
 namespace platform {
@@ -33,6 +34,13 @@ constexpr int TypeAheadIntervalMs = 500;
 // type-ahead interval, and the installed faces that stand in for the ones the
 // layouts name.
 void Initialize(QApplication &app);
+// The faces the layouts name; Initialize maps them onto installed ones.
+inline const QString PGothic = QStringLiteral("ＭＳ Ｐゴシック");
+inline const QString Gothic = QStringLiteral("ＭＳ ゴシック");
+inline const QString Pop = QStringLiteral("ＤＦPOP1体W9");
+// A layout's font: sizes there are character heights in pixels.
+QFont Font(const QString &family, int pixels);
+
 // Gives a control its hint, shown for HintHidePauseMs.
 void SetHint(QWidget *control, const QString &hint);
 
