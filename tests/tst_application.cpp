@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 #include <QTimer>
 #include <QtTest>
 
@@ -132,6 +133,18 @@ private slots:
         closeNextBox(seen);
         Application::Dispatch(fail, Application::Reports::OnePending, &source);
         QCOMPARE(seen.icon, QMessageBox::Critical);
+    }
+
+    void hintAndTypeAheadTiming()
+    {
+        QStyle *style = QApplication::style();
+        QCOMPARE(style->styleHint(QStyle::SH_ToolTip_WakeUpDelay), 500);
+        QCOMPARE(style->styleHint(QStyle::SH_ToolTip_FallAsleepDelay), 2500);
+        QCOMPARE(QApplication::keyboardInputInterval(), 500);
+        QWidget control;
+        Application::SetHint(&control, u"番組ＣＨ番号"_qs);
+        QCOMPARE(control.toolTip(), u"番組ＣＨ番号"_qs);
+        QCOMPARE(control.toolTipDuration(), 2500);
     }
 
     void plainMessageBox_data()
