@@ -261,8 +261,11 @@ TForm1::TForm1(QWidget *parent)
     ListBox2->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     ListBox2->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     ListBox2->setSelectionMode(QAbstractItemView::SingleSelection);
-    for (const char16_t *row : GuideRows)
-        ListBox2->addItem(QString::fromUtf16(row));
+    ListBox2->setUniformItemSizes(true);
+    for (const char16_t *row : GuideRows) {
+        auto *item = new QListWidgetItem(QString::fromUtf16(row), ListBox2);
+        item->setSizeHint(QSize(ListBox2->width(), 12));
+    }
     ListBox2->hide();
 
     ListBox1 = new platform::ListBox(this);
