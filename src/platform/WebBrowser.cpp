@@ -19,6 +19,10 @@ WebBrowser::WebBrowser(QWidget *parent)
     , m_profile(new QWebEngineProfile(this))
     , m_view(new QWebEngineView(this))
 {
+    // Guides are a few tens of KiB: a small cache still makes history walks
+    // instant, and a viewer left open all day does not grow it further.
+    m_profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
+    m_profile->setHttpCacheMaximumSize(4 << 20);
     QWebEngineSettings *settings = m_profile->settings();
     settings->setAttribute(QWebEngineSettings::PluginsEnabled, true);
     settings->setAttribute(QWebEngineSettings::PdfViewerEnabled, true);
