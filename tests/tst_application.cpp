@@ -14,6 +14,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Error.h"
 #include "support/ModalBox.h"
+#include "support/WindowTestMain.h"
 
 using namespace platform;
 
@@ -171,12 +172,6 @@ private slots:
     }
 };
 
-int main(int argc, char **argv)
-{
-    QApplication app(argc, argv);
-    Application::Initialize(app);
-    tst_Application test;
-    return QTest::qExec(&test, argc, argv);
-}
+KALU_WINDOW_TEST_MAIN(tst_Application)
 
 #include "tst_application.moc"

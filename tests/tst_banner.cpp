@@ -25,6 +25,7 @@
 #include "platform/WebBrowser.h"
 #include "support/LoopbackServer.h"
 #include "support/ModalBox.h"
+#include "support/WindowTestMain.h"
 
 namespace {
 
@@ -386,13 +387,6 @@ private slots:
     }
 };
 
-int main(int argc, char **argv)
-{
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication app(argc, argv);
-    platform::Application::Initialize(app);
-    tst_Banner test;
-    return QTest::qExec(&test, argc, argv);
-}
+KALU_WINDOW_TEST_MAIN(tst_Banner)
 
 #include "tst_banner.moc"

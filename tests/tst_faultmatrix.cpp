@@ -25,6 +25,7 @@
 #include "platform/WebBrowser.h"
 #include "support/LoopbackServer.h"
 #include "support/ModalBox.h"
+#include "support/WindowTestMain.h"
 
 using namespace std::chrono_literals;
 using Script = LoopbackServer::Script;
@@ -358,13 +359,6 @@ private slots:
     }
 };
 
-int main(int argc, char **argv)
-{
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication app(argc, argv);
-    platform::Application::Initialize(app);
-    tst_FaultMatrix test;
-    return QTest::qExec(&test, argc, argv);
-}
+KALU_WINDOW_TEST_MAIN(tst_FaultMatrix)
 
 #include "tst_faultmatrix.moc"

@@ -14,6 +14,7 @@
 #include "platform/Clock.h"
 #include "platform/HttpClient.h"
 #include "platform/WebBrowser.h"
+#include "support/WindowTestMain.h"
 
 namespace {
 
@@ -135,13 +136,6 @@ private slots:
     }
 };
 
-int main(int argc, char **argv)
-{
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication app(argc, argv);
-    platform::Application::Initialize(app);
-    tst_Soak test;
-    return QTest::qExec(&test, argc, argv);
-}
+KALU_WINDOW_TEST_MAIN(tst_Soak)
 
 #include "tst_soak.moc"

@@ -22,6 +22,7 @@
 #include "platform/HttpClient.h"
 #include "platform/Picture.h"
 #include "support/LoopbackServer.h"
+#include "support/WindowTestMain.h"
 
 using namespace Qt::StringLiterals;
 
@@ -484,12 +485,6 @@ void tst_StartupWindow::startStepReportsBeforeShowing()
     QCOMPARE(window->Memo1->toPlainText(), QString());
 }
 
-int main(int argc, char **argv)
-{
-    QApplication app(argc, argv);
-    platform::Application::Initialize(app);
-    tst_StartupWindow test;
-    return QTest::qExec(&test, argc, argv);
-}
+KALU_WINDOW_TEST_MAIN(tst_StartupWindow)
 
 #include "tst_startupwindow.moc"
