@@ -234,17 +234,20 @@ def idle_cpu(pid, seconds):
     return 100.0 * (ticks1 - ticks0) / os.sysconf("SC_CLK_TCK") / (t1 - t0)
 
 
+def record_start(r, mapped, painted, pss, footprint, procs):
+    """Adds one start-up's figures to a peer's lists."""
+    for key, value in (("mapped", mapped), ("painted", painted), ("pss", pss),
+                       ("footprint", footprint), ("procs", procs)):
+        r[key].append(value)
+
+
 def run_program_start(ctx, idle_seconds):
     r = {"mapped": [], "painted": [], "pss": [], "footprint": [], "procs": [], "idle": None}
     for i in range(ctx.runs):
         work = tempfile.mkdtemp(dir=ctx.work)
         proc, mapped, painted = watched_start(ctx.probe, MAIN_TITLE, [ctx.program], work, ctx.env)
         pss, n, foot = settle_pss(proc.pid)
-        r["mapped"].append(mapped)
-        r["painted"].append(painted)
-        r["pss"].append(pss)
-        r["footprint"].append(foot)
-        r["procs"].append(n)
+        record_start(r, mapped, painted, pss, foot, n)
         log(f"  program start {i + 1}: mapped {mapped:.0f} ms, guide painted {painted:.0f} ms, "
             f"PSS {pss:.1f} MiB, footprint {fmt(foot, 1)} MiB in {n} processes")
         if i == ctx.runs - 1 and idle_seconds:
@@ -270,12 +273,8 @@ def run_bare_start(ctx):
         proc.stdin.write(b"\n")
         proc.stdin.flush()
         proc.wait(timeout=30)
-        r["mapped"].append(mapped)
-        r["painted"].append(painted)
+        record_start(r, mapped, painted, pss, foot, n)
         r["load_finished"].append(finished)
-        r["pss"].append(pss)
-        r["footprint"].append(foot)
-        r["procs"].append(n)
         log(f"  bare start {i + 1}: mapped {mapped:.0f} ms, loadFinished ~{finished:.0f} ms, "
             f"guide painted {painted:.0f} ms, PSS {pss:.1f} MiB, footprint {fmt(foot, 1)} MiB in {n} processes")
     return r
@@ -291,11 +290,7 @@ def run_chromium(ctx):
                    "--window-position=1,81", "--window-size=800,465", "--app=" + ctx.site.guide(401)]
         proc, mapped, painted = watched_start(ctx.probe, None, command, ctx.work, ctx.env)
         pss, n, foot = settle_pss(proc.pid)
-        r["mapped"].append(mapped)
-        r["painted"].append(painted)
-        r["pss"].append(pss)
-        r["footprint"].append(foot)
-        r["procs"].append(n)
+        record_start(r, mapped, painted, pss, foot, n)
         log(f"  Chromium start {i + 1}: mapped {mapped:.0f} ms, guide painted {painted:.0f} ms, "
             f"PSS {pss:.1f} MiB, footprint {fmt(foot, 1)} MiB in {n} processes")
         end_tree(proc)
